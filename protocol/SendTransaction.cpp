@@ -1,0 +1,10 @@
+#include "SendTransaction.h"
+
+namespace kalvor {
+
+void OnSendButton(IOperatorForm& form) {
+    form.UpdateData(true);
+    form.UpdateData(false);
+}
+
+} // namespace kalvor
