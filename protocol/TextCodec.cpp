@@ -82,7 +82,9 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
 
 int AtoI(std::string_view text) {
     std::size_t i = 0;
-    auto isBlank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    auto isBlank = [](char c) {
+        return c == ' ' || (c >= '\t' && c <= '\r');
+    };
     while (i < text.size() && isBlank(text[i]))
         ++i;
     bool negative = false;

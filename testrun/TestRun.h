@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DisplayFrame.h"
 #include "OperatorForm.h"
 
 #include <QObject>
@@ -15,6 +16,7 @@ class CTestRun : public QObject {
     Q_OBJECT
 public:
     static constexpr unsigned kRunTimerId = 1;
+    static constexpr int kXorTestFrames = 128;
 
     explicit CTestRun(IOperatorForm& form, QObject* parent = nullptr);
 
@@ -31,10 +33,15 @@ public:
 
 private:
     void FinishXorTest();
+    void DeliverOverSerial(const DisplayFrame& frame);
+    void DeliverOverSocket(const DisplayFrame& frame);
+    // With "XOR TEST" checked, a frame that got no answer adds its checksum to the fail list.
+    void NoteXorFailure(const DisplayFrame& frame);
 
     IOperatorForm& m_form;
     QTimer m_timer;
     bool m_bRunning = false;
+    bool m_bInStep = false;
     unsigned m_nTimerId = 0;
     int m_xorTestStep = 0;
     std::string m_xorFailList;
