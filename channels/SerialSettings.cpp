@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <iterator>
+
 namespace kalvor {
 
 QString ComDevicePath(int portIndex) {
