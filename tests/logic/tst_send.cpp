@@ -148,7 +148,7 @@ void TstSend::socket() {
 
     const QString vers =
         QStringLiteral("log:%1 vers 127.0.0.1:%2").arg(mode == kLinkUdp ? "UDP" : "TCP").arg(port);
-    QCOMPARE(form.Visible(), QStringList{kPrepare, vers} + after);
+    QCOMPARE(form.Visible(), (QStringList{kPrepare, vers} + after));
     QCOMPARE(form.events.last(), QStringLiteral("update:0"));
     QTRY_COMPARE_WITH_TIMEOUT(sign.Frames(), 1, 2000);
     QVERIFY(!form.port.IsOpen()); // a socket send never touches the serial port
