@@ -21,25 +21,26 @@ struct SimOptions {
     ChecksumMode checksum = ChecksumMode::Auto;
     bool ackInvalid = false;
     int delayMs = 0;
-    std::set<int> failXor;            // no reply to frames with these checksum values
-    int dropEvery = 0;                // no reply to every Nth frame (0: never)
-    std::optional<int> onlyAddress;   // other addresses stay silent
-    bool tcpClose = false;            // close TCP connections instead of replying
-    bool udpOversize = false;         // reply with an 11-byte datagram beginning with ACK
-    bool json = false;                // JSON lines instead of key=value lines
-    int count = 0;                    // stop after this many frames (0: never)
+    std::set<int> failXor;          // no reply to frames with these checksum values
+    int dropEvery = 0;              // no reply to every Nth frame (0: never)
+    std::optional<int> onlyAddress; // other addresses stay silent
+    bool tcpClose = false;          // close TCP connections instead of replying
+    bool udpOversize = false;       // reply with an 11-byte datagram beginning with ACK
+    bool json = false;              // JSON lines instead of key=value lines
+    int count = 0;                  // stop after this many frames (0: never)
 };
 
 // One decoded frame, as printed.
 struct FrameRecord {
-    QString link;           // "udp", "tcp" or "pty"
+    QString link; // "udp", "tcp" or "pty"
     int address = -1;
     int attribute = -1;
-    std::optional<int> xorByte;   // the checksum byte received, if any
+    std::optional<int> xorByte; // the checksum byte received, if any
     bool valid = false;
-    QString reply;          // "ack", "nak", "none", "close", "oversize"
-    QString text;           // decoded Windows-1252 text
-    QByteArray raw;         // bytes of the frame as received
+    QString reply;                  // "ack", "nak", "none", "close", "oversize"
+    QString text;                   // decoded Windows-1252 text
+    QByteArray raw;                 // bytes of the frame as received
+    std::optional<int> expectedXor; // the checksum of the bytes received up to the first ETX
 };
 
 class CDisplaySim : public QObject {
@@ -62,6 +63,14 @@ public:
     QString PtyPath() const;
     QString ListeningLine() const; // "listening udp=127.0.0.1:40123 tcp=... pty=..."
     QString SummaryLine() const;   // "summary frames=N valid=V replied=R"
+    // The same lines as JSON objects when json is set.
+    QString ListeningLine(bool json) const;
+    QString SummaryLine(bool json) const;
+    QString PtyLinkPath() const; // the symbolic link made by OpenPty, if any
+    QString LastError() const;   // why the last Listen or OpenPty failed
+    // Bytes written to the pty that its far side has not read yet (0 without a pty). Closing
+    // the pty throws them away, so the tool waits for them before it quits.
+    int PtyUnreadBytes() const;
 
     int Frames() const;
     int Valid() const;
@@ -83,3 +92,5 @@ private:
 };
 
 } // namespace kalvor::sim
+
+Q_DECLARE_METATYPE(kalvor::sim::FrameRecord)
