@@ -1,6 +1,6 @@
 #include "KalvorApp.h"
 
-#include <QDialog>
+#include "KalvorDlg.h"
 
 CKalvorApp::CKalvorApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Kalvor"));
@@ -8,9 +8,7 @@ CKalvorApp::CKalvorApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 bool CKalvorApp::InitInstance() {
-    QDialog placeholder;
-    placeholder.setWindowTitle(QStringLiteral("Kalvor - Version 6"));
-    placeholder.resize(780, 400);
-    placeholder.exec();
+    kalvor::CKalvorDlg dlg;
+    dlg.exec();
     return false;
 }
