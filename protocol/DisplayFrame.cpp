@@ -71,10 +71,9 @@ DisplayFrame BuildDisplayFrame(int address, Byte attribute, std::string_view mes
 
 DisplayFrame BuildXorTestFrame(int address, int step) {
     DisplayFrame frame{STX, static_cast<Byte>(address & 0xFF), '0', 'X', 'O', 'R', CR};
-    if (step == 3) {
-        frame.insert(frame.end(), {'2', '1'});
-    } else if (step == 2) {
-        frame.insert(frame.end(), {'2', '0'});
+    if (step == 2 || step == 3) {
+        frame.push_back('2');
+        frame.push_back(step == 3 ? '1' : '0');
     } else {
         frame.push_back(static_cast<Byte>(step));
     }

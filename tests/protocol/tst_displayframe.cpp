@@ -10,13 +10,6 @@ Q_DECLARE_METATYPE(kalvor::DisplayFrame)
 
 namespace {
 
-DisplayFrame Bytes(std::initializer_list<int> values) {
-    DisplayFrame frame;
-    for (int v : values)
-        frame.push_back(static_cast<Byte>(v));
-    return frame;
-}
-
 DisplayFrame Hex(const char* text) {
     const QByteArray raw = QByteArray::fromHex(text);
     return DisplayFrame(raw.begin(), raw.end());
@@ -64,7 +57,8 @@ void TstDisplayFrame::buildDisplayFrame_data() {
 
     QTest::newRow("defaults") << 48 << int('0') << QByteArray("TEST")
                               << QByteArray("02 30 30 54 45 53 54 0d 03 1a");
-    QTest::newRow("empty message") << 48 << int('0') << QByteArray() << QByteArray("02 30 30 0d 03 0c");
+    QTest::newRow("empty message")
+        << 48 << int('0') << QByteArray() << QByteArray("02 30 30 0d 03 0c");
     QTest::newRow("address 127, attribute z")
         << 127 << int('z') << QByteArray("A") << QByteArray("02 7f 7a 41 0d 03 48");
     QTest::newRow("address takes its low eight bits")
@@ -185,19 +179,19 @@ void TstDisplayFrame::wireBytes_data() {
     QTest::addColumn<bool>("withChecksum");
     QTest::addColumn<QByteArray>("expected");
     const DisplayFrame defaults = Hex("02 30 30 54 45 53 54 0d 03 1a");
-    QTest::newRow("defaults with XOR") << defaults << true
-                                       << QByteArray("02 30 30 54 45 53 54 0d 03 1a");
-    QTest::newRow("defaults without XOR") << defaults << false
-                                          << QByteArray("02 30 30 54 45 53 54 0d 03");
+    QTest::newRow("defaults with XOR")
+        << defaults << true << QByteArray("02 30 30 54 45 53 54 0d 03 1a");
+    QTest::newRow("defaults without XOR")
+        << defaults << false << QByteArray("02 30 30 54 45 53 54 0d 03");
     const DisplayFrame inner = Hex("02 30 30 41 0e 03 42 0d 03 4e");
-    QTest::newRow("inner ETX cuts, next byte follows") << inner << true
-                                                       << QByteArray("02 30 30 41 0e 03 42");
+    QTest::newRow("inner ETX cuts, next byte follows")
+        << inner << true << QByteArray("02 30 30 41 0e 03 42");
     QTest::newRow("inner ETX cuts") << inner << false << QByteArray("02 30 30 41 0e 03");
-    QTest::newRow("ETX last: NUL follows") << Hex("02 30 0d 03") << true
-                                           << QByteArray("02 30 0d 03 00");
+    QTest::newRow("ETX last: NUL follows")
+        << Hex("02 30 0d 03") << true << QByteArray("02 30 0d 03 00");
     QTest::newRow("no ETX: nothing") << Hex("02 30 0d") << true << QByteArray();
-    QTest::newRow("XOR step 0 goes whole") << BuildXorTestFrame(48, 0) << true
-                                           << QByteArray("02 30 30 58 4f 52 0d 00 0d 03 44");
+    QTest::newRow("XOR step 0 goes whole")
+        << BuildXorTestFrame(48, 0) << true << QByteArray("02 30 30 58 4f 52 0d 00 0d 03 44");
 }
 
 void TstDisplayFrame::wireBytes() {
@@ -216,10 +210,12 @@ void TstDisplayFrame::render_data() {
                                  << QStringLiteral("<STX>0ATEST<CR><ETX>[x5A]");
     QTest::newRow("control checksum shows only as its tag")
         << Hex("02 30 0d 03 03") << QStringLiteral("<STX>0<CR><ETX>[x03]");
-    QTest::newRow("STX checksum") << Hex("02 30 0d 03 02") << QStringLiteral("<STX>0<CR><ETX>[x02]");
-    QTest::newRow("high checksum") << Hex("02 30 0d 03 9a") << QStringLiteral("<STX>0<CR><ETX>[x9A]");
-    QTest::newRow("no ETX: no tag") << Hex("02 30 0e 17 0d")
-                                    << QStringLiteral("<STX>0<SO><ETB><CR>");
+    QTest::newRow("STX checksum") << Hex("02 30 0d 03 02")
+                                  << QStringLiteral("<STX>0<CR><ETX>[x02]");
+    QTest::newRow("high checksum")
+        << Hex("02 30 0d 03 9a") << QStringLiteral("<STX>0<CR><ETX>[x9A]");
+    QTest::newRow("no ETX: no tag")
+        << Hex("02 30 0e 17 0d") << QStringLiteral("<STX>0<SO><ETB><CR>");
     QTest::newRow("empty") << DisplayFrame{} << QString();
     QTest::newRow("SO and ETB in the body") << BuildDisplayFrame(48, '0', Chars({0xE9, '|'}))
                                             << QStringLiteral("<STX>00<SO>i<ETB><CR><ETX>[x7C]");

@@ -24,8 +24,8 @@ void TstTextCodec::toCp1252_data() {
     QTest::newRow("e acute") << QStringLiteral("\u00E9") << QByteArray("\xE9");
     QTest::newRow("oe ligature") << QStringLiteral("\u0153") << QByteArray("\x9C");
     QTest::newRow("CJK") << QStringLiteral("a\u4E2Db") << QByteArray("a?b");
-    QTest::newRow("emoji is one character") << QString::fromUtf8("x\xF0\x9F\x98\x80y")
-                                            << QByteArray("x?y");
+    QTest::newRow("emoji is one character")
+        << QString::fromUtf8("x\xF0\x9F\x98\x80y") << QByteArray("x?y");
     QTest::newRow("lone surrogate") << QString(QChar(0xD800)) << QByteArray("?");
 }
 
