@@ -47,5 +47,8 @@ format: deps
 format-check: deps
 	clang-format --dry-run --Werror $(FORMAT_FILES)
 
+screenshot: build
+	BUILD=$(BUILD) scripts/screenshot.sh docs/kalvor-window.png
+
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
