@@ -61,6 +61,10 @@ QString CIpAddressCtrl::address() const {
 }
 
 bool CIpAddressCtrl::setAddress(const QString& dotted) {
+    if (dotted.trimmed().isEmpty()) {
+        clear();
+        return true;
+    }
     const QStringList parts = dotted.trimmed().split(QLatin1Char('.'));
     if (parts.size() != 4)
         return false;
