@@ -26,6 +26,12 @@ public:
     }
 
     void ChooseMode(int mode) { Choose(kalvor::ctl::Mode, mode); }
+    // UDP or TCP to a sign on 127.0.0.1 at the given port.
+    void AimAt(int mode, quint16 port) {
+        ChooseMode(mode);
+        SetIp(QStringLiteral("127.0.0.1"));
+        SetText(kalvor::ctl::TargetPort, QString::number(port));
+    }
     void Choose(int comboId, int index) {
         auto* combo = Ctl<QComboBox>(comboId);
         combo->setCurrentIndex(index);

@@ -12,9 +12,7 @@ namespace {
 
 // A window aimed at a simulator on UDP loopback, with the given Delay.
 void AimAtUdp(WindowDriver& ui, const CDisplaySim& sign, const QString& delay) {
-    ui.ChooseMode(kLinkUdp);
-    ui.SetIp(QStringLiteral("127.0.0.1"));
-    ui.SetText(ctl::TargetPort, QString::number(sign.UdpPort()));
+    ui.AimAt(kLinkUdp, sign.UdpPort());
     ui.SetText(ctl::Delay, delay);
 }
 

@@ -144,9 +144,7 @@ void TstWindowSend::socket() {
     const quint16 port = mode == kLinkUdp ? sign.UdpPort() : sign.TcpPort();
     CKalvorDlg dlg;
     WindowDriver ui(dlg);
-    ui.ChooseMode(mode);
-    ui.SetIp(QStringLiteral("127.0.0.1"));
-    ui.SetText(ctl::TargetPort, QString::number(port));
+    ui.AimAt(mode, port);
     ui.SetChecked(ctl::WaitAck, waitAck);
     BoxCatcher catcher;
     const int logged = int(ui.Entries().size());
@@ -215,9 +213,7 @@ void TstWindowSend::useXorOffStillLogsChecksum() {
     QVERIFY(sign.ListenTcp(0));
     CKalvorDlg dlg;
     WindowDriver ui(dlg);
-    ui.ChooseMode(kLinkTcp);
-    ui.SetIp(QStringLiteral("127.0.0.1"));
-    ui.SetText(ctl::TargetPort, QString::number(sign.TcpPort()));
+    ui.AimAt(kLinkTcp, sign.TcpPort());
     ui.SetChecked(ctl::UseXor, false);
     BoxCatcher catcher;
     const int logged = int(ui.Entries().size());
@@ -234,7 +230,6 @@ void TstWindowSend::targetPortDigitsThenLetters() {
     CKalvorDlg dlg;
     WindowDriver ui(dlg);
     ui.ChooseMode(kLinkTcp);
-    ui.SetIp(QStringLiteral("127.0.0.1"));
     BoxCatcher catcher;
 
     ui.SetText(ctl::TargetPort, QString::number(sign.TcpPort()) + QStringLiteral("ab"));
@@ -264,9 +259,7 @@ void TstWindowSend::serialAckThenSocketNoAck() {
     BoxCatcher catcher;
     ui.Click(ctl::Send);
     QCOMPARE(ui.IconId(), 138);
-    ui.ChooseMode(kLinkUdp);
-    ui.SetIp(QStringLiteral("127.0.0.1"));
-    ui.SetText(ctl::TargetPort, QString::number(silent.UdpPort()));
+    ui.AimAt(kLinkUdp, silent.UdpPort());
     ui.Click(ctl::Send);
     QCOMPARE(ui.IconId(), 137);
     for (const int id : {ctl::SendCount, ctl::GoodCount, ctl::BadCount})
@@ -278,9 +271,7 @@ void TstWindowSend::formWrittenBackAndAttributeUsed() {
     QVERIFY(sign.ListenUdp(0));
     CKalvorDlg dlg;
     WindowDriver ui(dlg);
-    ui.ChooseMode(kLinkUdp);
-    ui.SetIp(QStringLiteral("127.0.0.1"));
-    ui.SetText(ctl::TargetPort, QString::number(sign.UdpPort()));
+    ui.AimAt(kLinkUdp, sign.UdpPort());
     ui.Choose(ctl::Attribute, 24); // the second "N"
     ui.SetText(ctl::Message, QStringLiteral("\u00E9t\u00E9|\u20AC"));
     BoxCatcher catcher;
