@@ -10,6 +10,7 @@ packages=(
     fonts-dejavu-core
     xvfb xauth socat iproute2 procps
     clang-format
+    desktop-file-utils appstream
 )
 if [ "${KALVOR_DEPS_EXTRA:-}" != "" ]; then
     read -r -a extra <<<"$KALVOR_DEPS_EXTRA"
