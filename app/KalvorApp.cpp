@@ -5,6 +5,8 @@
 CKalvorApp::CKalvorApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Kalvor"));
     setApplicationVersion(QStringLiteral("6.4"));
+    // Lets the desktop tie the window to its menu entry and icon.
+    setDesktopFileName(QStringLiteral("io.github.kalvor.Kalvor"));
 }
 
 bool CKalvorApp::InitInstance() {
