@@ -52,3 +52,46 @@ screenshot: build
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
+
+# Benchmarks in release mode against the display simulator: prints the table and writes
+# bench/results.md and bench/results.json.
+BUILD_BENCH ?= build-bench
+.PHONY: bench
+bench: deps
+	BUILD_BENCH=$(BUILD_BENCH) JOBS=$(JOBS) CMAKE_ARGS="$(CMAKE_ARGS)" scripts/bench.sh
+
+# Reliability: libFuzzer targets (clang-14, own build directory build-fuzz) for FUZZ_SECONDS
+# each, and the soak for SOAK_SECONDS (soak-ci: the short one CI runs).
+FUZZ_SECONDS ?= 60
+SOAK_SECONDS ?= 60
+
+.PHONY: fuzz soak soak-ci
+
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_JOBS=$(JOBS) CMAKE_ARGS="$(CMAKE_ARGS)" scripts/fuzz.sh
+
+soak: deps $(BUILD)/CMakeCache.txt
+	BUILD=$(BUILD) JOBS=$(JOBS) SOAK_SECONDS=$(SOAK_SECONDS) scripts/soak.sh
+
+soak-ci:
+	$(MAKE) soak SOAK_SECONDS=20
+
+# Debian package (Release build in $(PKG_BUILD)), the demo with the display simulator, and a
+# check of the installed desktop files.
+PKG_BUILD ?= $(BUILD)-pkg
+
+.PHONY: package demo install-check
+
+package: deps
+	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
+	cmake --build $(PKG_BUILD) -j $(JOBS) --target kalvor_package_content
+	cd $(PKG_BUILD) && cpack -G DEB
+	@for f in $(PKG_BUILD)/kalvor_*.deb; do echo "Install with: sudo apt-get install $$(realpath $$f)"; done
+
+demo: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target kalvor kalvor-display-sim
+	BUILD=$(BUILD) scripts/demo.sh
+
+install-check: package
+	cmake --build $(PKG_BUILD) -j $(JOBS) --target tst_packaging
+	cd $(PKG_BUILD) && ctest -R '^tst_packaging$$' --output-on-failure

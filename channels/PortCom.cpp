@@ -145,6 +145,7 @@ bool DeviceHasSettings(int fd, quint32 speed, quint8 dataBits, quint8 parity) {
 } // namespace
 
 CPortCom::CPortCom() : m_port(std::make_unique<QSerialPort>()) {
+    m_port->setReadBufferSize(kSerialReceiveBufferBytes);
     QObject::connect(m_port.get(), &QSerialPort::errorOccurred, m_port.get(),
                      [this](QSerialPort::SerialPortError error) { OnPortError(int(error)); });
 }

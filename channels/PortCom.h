@@ -26,6 +26,10 @@ inline constexpr std::chrono::milliseconds kSerialByteWriteTimeout{101}; // 1 ms
 inline constexpr std::chrono::milliseconds kSerialDrainMargin{100};
 // How often the transmit queue is looked at while draining.
 inline constexpr std::chrono::milliseconds kSerialDrainPoll{2};
+// Received bytes the port keeps until they are read, like a serial driver's receive buffer.
+// Beyond it the port stops reading from the device, which then holds back or drops what
+// comes: a sign that floods the line cannot make the tool's memory grow.
+inline constexpr qint64 kSerialReceiveBufferBytes = 4096;
 
 class CPortCom {
 public:

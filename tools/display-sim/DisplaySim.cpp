@@ -42,8 +42,10 @@ constexpr int kPtyReadsPerWakeup = 16;
 constexpr std::chrono::milliseconds kPtyErrorPause{100};
 // The oversize answer: ACK followed by ten more bytes, one more than Kalvor reads.
 constexpr int kOversizeReplyBytes = 11;
+// The garbage answer: no ACK anywhere in it, fewer bytes than a UDP answer may hold.
+constexpr char kGarbageReply[] = {'\xFF', '\x00', '\x02', '\x03', '\x15', '\x7F', '\x0D', '\x80'};
 
-enum class ReplyKind { None, Ack, Nak, Close, Oversize };
+enum class ReplyKind { None, Ack, Nak, Close, Oversize, Garbage };
 
 QString ReplyName(ReplyKind kind) {
     switch (kind) {
@@ -55,6 +57,8 @@ QString ReplyName(ReplyKind kind) {
         return QStringLiteral("close");
     case ReplyKind::Oversize:
         return QStringLiteral("oversize");
+    case ReplyKind::Garbage:
+        return QStringLiteral("garbage");
     case ReplyKind::None:
         break;
     }
@@ -197,6 +201,8 @@ ReplyKind CDisplaySim::Private::Decide(const FrameRecord& record, const QString&
         return ReplyKind::Close;
     if (link == QLatin1String("udp") && m_options.udpOversize)
         return ReplyKind::Oversize;
+    if (m_options.reply == Reply::Garbage)
+        return ReplyKind::Garbage;
     return m_options.reply == Reply::Nak ? ReplyKind::Nak : ReplyKind::Ack;
 }
 
@@ -246,6 +252,10 @@ void CDisplaySim::Private::Deliver(ReplyKind kind, const ReplyTarget& target) {
             m_replied += target.send(reply) ? 1 : 0;
             break;
         }
+        case ReplyKind::Garbage:
+            m_replied +=
+                target.send(QByteArray(kGarbageReply, qsizetype(sizeof kGarbageReply))) ? 1 : 0;
+            break;
         case ReplyKind::Close:
             if (target.close)
                 target.close();

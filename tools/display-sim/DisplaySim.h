@@ -13,7 +13,9 @@
 // tested without a sign.
 namespace kalvor::sim {
 
-enum class Reply { Ack, Nak, None };
+// Garbage: a burst of bytes that holds no ACK (kGarbageReply), as a sign with a broken line
+// driver would send.
+enum class Reply { Ack, Nak, None, Garbage };
 enum class ChecksumMode { Auto, On, Off };
 
 struct SimOptions {
