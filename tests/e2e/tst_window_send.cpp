@@ -2,9 +2,8 @@
 // pseudo-terminal, UDP and TCP on loopback.
 #include "BoxCatcher.h"
 #include "DisplaySim.h"
+#include "SignHelpers.h"
 #include "WindowDriver.h"
-
-#include <QTcpServer>
 
 using namespace kalvor;
 using kalvor::sim::CDisplaySim;
@@ -14,12 +13,6 @@ using kalvor::sim::SimOptions;
 namespace {
 
 const QString kPrepare = QStringLiteral("Prepare frame to send : <STX>00TEST<CR><ETX>[x1A]");
-
-SimOptions WithReply(Reply reply) {
-    SimOptions o;
-    o.reply = reply;
-    return o;
-}
 
 } // namespace
 
@@ -177,12 +170,7 @@ void TstWindowSend::socketConnectionFails() {
     QFETCH(int, mode);
     QFETCH(QString, ip);
     QFETCH(QString, error);
-    quint16 port = 0;
-    {
-        QTcpServer probe; // a loopback port that nobody listens on once the probe is gone
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
-    }
+    const quint16 port = ClosedTcpPort();
     CKalvorDlg dlg;
     WindowDriver ui(dlg);
     ui.ChooseMode(mode);

@@ -3,10 +3,9 @@
 #include "DisplaySim.h"
 #include "FakeForm.h"
 #include "SendTransaction.h"
+#include "SignHelpers.h"
 
 #include <QtTest>
-
-#include <QTcpServer>
 
 using namespace kalvor;
 using kalvor::sim::CDisplaySim;
@@ -16,19 +15,6 @@ using kalvor::sim::SimOptions;
 namespace {
 
 const QString kPrepare = QStringLiteral("log:Prepare frame to send : <STX>00TEST<CR><ETX>[x1A]");
-
-SimOptions WithReply(Reply reply) {
-    SimOptions o;
-    o.reply = reply;
-    return o;
-}
-
-// A loopback port on which nothing listens.
-quint16 ClosedTcpPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort(); // closed again when the server goes
-}
 
 } // namespace
 
