@@ -10,7 +10,9 @@ namespace {
 int g_depth = 0;
 }
 
-int CWaitLoop::Depth() { return g_depth; }
+int CWaitLoop::Depth() {
+    return g_depth;
+}
 
 bool CWaitLoop::Run(const std::function<bool()>& ready, QDeadlineTimer deadline) {
     m_cancelled = false;
