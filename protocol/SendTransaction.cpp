@@ -99,11 +99,15 @@ std::string VersLine(int linkMode, const std::string& address, int port) {
     return std::string(LinkName(linkMode)) + " vers " + address + ":" + std::to_string(port);
 }
 
+DisplayFrame BuildFormFrame(const IOperatorForm& form) {
+    const std::string attribute = form.AttributeChar();
+    return BuildDisplayFrame(form.AddressValue(), attribute.empty() ? Byte{0} : Byte(attribute[0]),
+                             form.MessageText());
+}
+
 void OnSendButton(IOperatorForm& form) {
     form.UpdateData(true);
-    const std::string attribute = form.AttributeChar();
-    const DisplayFrame frame = BuildDisplayFrame(
-        form.AddressValue(), attribute.empty() ? Byte{0} : Byte(attribute[0]), form.MessageText());
+    const DisplayFrame frame = BuildFormFrame(form);
     form.AppendLogLine("Prepare frame to send : " + RenderFrameText(frame));
 
     const int mode = form.LinkMode();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DisplayFrame.h"
 #include "OperatorForm.h"
 
 // The Send button: one frame built from the form, over the chosen link, with the answer
@@ -11,6 +12,10 @@ namespace kalvor {
 class CBlockingSocket;
 
 void OnSendButton(IOperatorForm& form);
+
+// The frame the form describes: its address value, the first character of its attribute
+// character and its message text. Both the Send button and the loop test send it.
+DisplayFrame BuildFormFrame(const IOperatorForm& form);
 
 // The socket channel of a link mode: UDP for kLinkUdp, TCP for every other value but serial.
 std::unique_ptr<CBlockingSocket> MakeSocketChannel(int linkMode);
