@@ -91,10 +91,7 @@ void CTestRun::RunTestStep(unsigned timerId) {
         frame = BuildXorTestFrame(m_form.AddressValue(), m_xorTestStep);
         ++m_xorTestStep;
     } else {
-        const std::string attribute = m_form.AttributeChar();
-        frame = BuildDisplayFrame(m_form.AddressValue(),
-                                  attribute.empty() ? Byte{0} : Byte(attribute[0]),
-                                  m_form.MessageText());
+        frame = BuildFormFrame(m_form);
     }
     m_form.UpdateData(false);
     m_form.AppendLogLine((xorStep ? "XOR Test : frame to send " : "Loop : frame to send ") +
@@ -113,8 +110,7 @@ void CTestRun::DeliverOverSerial(const DisplayFrame& frame) {
     if (!port.IsOpen())
         m_form.OpenPortFromForm();
     if (!port.IsOpen()) {
-        ++m_counters.Send;
-        ++m_counters.Bad;
+        CountLinkFailure();
         return;
     }
     char head[64];
@@ -123,13 +119,9 @@ void CTestRun::DeliverOverSerial(const DisplayFrame& frame) {
     port.WriteFrame(frame, m_form.IsChecked(ctl::UseXor));
     ++m_counters.Send;
     if (m_form.IsChecked(ctl::WaitAck)) {
-        if (port.WaitAck()) {
-            m_form.SetAckIcon(IconAckOk);
-            ++m_counters.Good;
+        if (CountAnswer(port.WaitAck())) {
             line += "ACK";
         } else {
-            ++m_counters.Bad;
-            m_form.SetAckIcon(IconAckFailed);
             line += "No ACK !";
             NoteXorFailure(frame);
         }
@@ -143,26 +135,32 @@ void CTestRun::DeliverOverSocket(const DisplayFrame& frame) {
     const int port = AtoI(m_form.TargetPortText());
     m_form.AppendLogLine(VersLine(mode, m_form.IpAddressText(), port));
     if (!link->ConnectWithTimeout(m_form.IpAddressText(), port)) {
-        ++m_counters.Send;
-        ++m_counters.Bad;
+        CountLinkFailure();
         link->CloseLink();
         return;
     }
     link->SendFrame(frame, m_form.IsChecked(ctl::UseXor));
     ++m_counters.Send;
     if (m_form.IsChecked(ctl::WaitAck)) {
-        if (link->WaitAck()) {
-            m_form.SetAckIcon(IconAckOk);
-            ++m_counters.Good;
+        if (CountAnswer(link->WaitAck())) {
             m_form.AppendLogLine("Socket : ACK");
         } else {
-            m_form.SetAckIcon(IconAckFailed);
-            ++m_counters.Bad;
             m_form.AppendErrorLine("Socket : no ACK received");
             NoteXorFailure(frame);
         }
     }
     link->CloseLink();
+}
+
+void CTestRun::CountLinkFailure() {
+    ++m_counters.Send;
+    ++m_counters.Bad;
+}
+
+bool CTestRun::CountAnswer(bool acknowledged) {
+    m_form.SetAckIcon(acknowledged ? IconAckOk : IconAckFailed);
+    ++(acknowledged ? m_counters.Good : m_counters.Bad);
+    return acknowledged;
 }
 
 void CTestRun::NoteXorFailure(const DisplayFrame& frame) {

@@ -35,6 +35,10 @@ private:
     void FinishXorTest();
     void DeliverOverSerial(const DisplayFrame& frame);
     void DeliverOverSocket(const DisplayFrame& frame);
+    // A link that could not be opened or connected: the frame counts as sent and failed.
+    void CountLinkFailure();
+    // Shows and counts the sign's answer to a frame that went out; returns it.
+    bool CountAnswer(bool acknowledged);
     // With "XOR TEST" checked, a frame that got no answer adds its checksum to the fail list.
     void NoteXorFailure(const DisplayFrame& frame);
 
