@@ -56,9 +56,7 @@ void CTestRun::ToggleTestRun() {
         return;
     }
 
-    m_form.SetRunLayout(false);
-    m_timer.stop();
-    m_bRunning = false;
+    EndRun();
     if (!m_form.IsChecked(ctl::XorTest))
         return;
     if (m_counters.Bad == 0) {
@@ -168,10 +166,14 @@ void CTestRun::NoteXorFailure(const DisplayFrame& frame) {
         m_xorFailList += Hex2(frame.back()) + "\r\n";
 }
 
-void CTestRun::FinishXorTest() {
+void CTestRun::EndRun() {
     m_form.SetRunLayout(false);
     m_timer.stop();
     m_bRunning = false;
+}
+
+void CTestRun::FinishXorTest() {
+    EndRun();
     if (m_counters.Bad == 0) {
         m_form.AppendLogLine("XOR test succesfull");
         m_form.MessageBox("XOR test succesfull");

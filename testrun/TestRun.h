@@ -33,6 +33,8 @@ public:
 
 private:
     void FinishXorTest();
+    // Back to the idle layout with the run timer stopped: shared by Stop and the XOR test's end.
+    void EndRun();
     void DeliverOverSerial(const DisplayFrame& frame);
     void DeliverOverSocket(const DisplayFrame& frame);
     // A link that could not be opened or connected: the frame counts as sent and failed.
